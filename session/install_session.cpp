@@ -89,6 +89,17 @@ int prepareWorkFolder(InstallSession* session)
     return 1;
 }
 
+// A window call that the worker made just before the dialog ended may still
+// wait for this thread; the join keeps answering such calls (they find no
+// window any more) until the worker has ended.
+static void joinWorker(HANDLE worker)
+{
+    while (MsgWaitForMultipleObjects(1, &worker, FALSE, INFINITE, QS_SENDMESSAGE) == WAIT_OBJECT_0 + 1) {
+        MSG message;
+        PeekMessageW(&message, NULL, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+}
+
 int runProgressUi(InstallSession* session)
 {
     HANDLE worker = (HANDLE)_beginthreadex(NULL, 0, workerThreadMain, session, 0, NULL);
@@ -100,7 +111,7 @@ int runProgressUi(InstallSession* session)
 
     requestStop(session);
     if (worker) {
-        WaitForSingleObject(worker, INFINITE);
+        joinWorker(worker);
         CloseHandle(worker);
     }
     if (result == IDC_RESTART)
@@ -149,7 +160,6 @@ unsigned __stdcall workerThreadMain(void* argument)
     if (session->workRoutine)
         session->workRoutine(session);
     if (!session->failureShown) {
-        // Sent outside the lock: the dialog takes the lock while it handles WM_CLOSE.
         HWND dialog = getWindowHandle(session->window);
         if (dialog)
             SendMessageW(dialog, WM_CLOSE, 0, 0);

@@ -26,18 +26,6 @@ void destroyProgressWindow(ProgressWindow* window)
     freeRecord(window);
 }
 
-// The worker holds the lock while its window calls wait for the dialog's
-// thread. The dialog's thread therefore never blocks on the lock outright: it
-// keeps delivering the messages other threads send it until the lock is free.
-static void enterLockOnDialogThread(ProgressWindow* window)
-{
-    while (!TryEnterCriticalSection(&window->lock)) {
-        MSG message;
-        PeekMessageW(&message, NULL, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-        MsgWaitForMultipleObjects(0, NULL, FALSE, 1, QS_SENDMESSAGE);
-    }
-}
-
 // Called on the dialog's thread while the dialog still exists, under the lock.
 static void forgetDialog(ProgressWindow* window, HWND dialog)
 {
@@ -45,64 +33,70 @@ static void forgetDialog(ProgressWindow* window, HWND dialog)
     window->dialog = NULL;
 }
 
-void setProgress(ProgressWindow* window, int value)
+// The worker's operations hold the lock only while they read or write the
+// record, never across a window call: those calls wait for the dialog's
+// thread, which takes the same lock while it handles WM_CLOSE and WM_DESTROY.
+static HWND readDialog(ProgressWindow* window)
 {
-    if (!window)
-        return;
-    EnterCriticalSection(&window->lock);
-    if (value != window->lastProgress) {
-        wchar_t text[256] = L"";
-        HWND bar = GetDlgItem(window->dialog, IDC_PROGRESS_BAR);
-        HWND percentage = GetDlgItem(window->dialog, IDC_PERCENTAGE);
-        if (value == -1) {
-            SetWindowLongPtrW(bar, GWL_STYLE, GetWindowLongPtrW(bar, GWL_STYLE) | PBS_MARQUEE);
-            SendMessageW(bar, PBM_SETMARQUEE, 1, 1);
-        } else {
-            if (window->lastProgress == -1)
-                SetWindowLongPtrW(bar, GWL_STYLE, GetWindowLongPtrW(bar, GWL_STYLE) & ~(LONG_PTR)PBS_MARQUEE);
-            SendMessageW(bar, PBM_SETPOS, (WPARAM)value, 0);
-            wnsprintfW(text, 256, L"%d%%", value);
-        }
-        SetWindowTextW(percentage, text);
-        window->lastProgress = value;
-    }
-    LeaveCriticalSection(&window->lock);
-}
-
-void setStatusText(ProgressWindow* window, const wchar_t* text)
-{
-    if (!window)
-        return;
-    EnterCriticalSection(&window->lock);
-    SetDlgItemTextW(window->dialog, IDC_STATUS_TEXT, text);
-    LeaveCriticalSection(&window->lock);
-}
-
-HWND getWindowHandle(ProgressWindow* window)
-{
-    if (!window)
-        return NULL;
     EnterCriticalSection(&window->lock);
     HWND dialog = window->dialog;
     LeaveCriticalSection(&window->lock);
     return dialog;
 }
 
-void enterFailureMode(ProgressWindow* window)
+void setProgress(ProgressWindow* window, int value)
 {
     if (!window)
         return;
     EnterCriticalSection(&window->lock);
-    ShowWindow(GetDlgItem(window->dialog, IDC_RESTART), SW_SHOW);
-    ShowWindow(GetDlgItem(window->dialog, IDC_PROGRESS_BAR), SW_HIDE);
-    ShowWindow(GetDlgItem(window->dialog, IDC_PERCENTAGE), SW_HIDE);
-    SetDlgItemTextW(window->dialog, IDCANCEL, L"Close");
+    int previous = window->lastProgress;
+    HWND dialog = window->dialog;
+    window->lastProgress = value;
     LeaveCriticalSection(&window->lock);
+    if (value == previous)
+        return;
+
+    wchar_t text[256] = L"";
+    HWND bar = GetDlgItem(dialog, IDC_PROGRESS_BAR);
+    HWND percentage = GetDlgItem(dialog, IDC_PERCENTAGE);
+    if (value == -1) {
+        SetWindowLongPtrW(bar, GWL_STYLE, GetWindowLongPtrW(bar, GWL_STYLE) | PBS_MARQUEE);
+        SendMessageW(bar, PBM_SETMARQUEE, 1, 1);
+    } else {
+        if (previous == -1)
+            SetWindowLongPtrW(bar, GWL_STYLE, GetWindowLongPtrW(bar, GWL_STYLE) & ~(LONG_PTR)PBS_MARQUEE);
+        SendMessageW(bar, PBM_SETPOS, (WPARAM)value, 0);
+        wnsprintfW(text, 256, L"%d%%", value);
+    }
+    SetWindowTextW(percentage, text);
+}
+
+void setStatusText(ProgressWindow* window, const wchar_t* text)
+{
+    if (!window)
+        return;
+    SetDlgItemTextW(readDialog(window), IDC_STATUS_TEXT, text);
+}
+
+HWND getWindowHandle(ProgressWindow* window)
+{
+    return window ? readDialog(window) : NULL;
+}
+
+void enterFailureMode(ProgressWindow* window)
+{
+    if (!window)
+        return;
+    HWND dialog = readDialog(window);
+    ShowWindow(GetDlgItem(dialog, IDC_RESTART), SW_SHOW);
+    ShowWindow(GetDlgItem(dialog, IDC_PROGRESS_BAR), SW_HIDE);
+    ShowWindow(GetDlgItem(dialog, IDC_PERCENTAGE), SW_HIDE);
+    SetDlgItemTextW(dialog, IDCANCEL, L"Close");
 }
 
 BOOL onInitDialog(ProgressWindow* window, HWND dialog)
 {
-    enterLockOnDialogThread(window);
+    EnterCriticalSection(&window->lock);
     window->dialog = dialog;
     HICON largeIcon = (HICON)LoadImageW(window->instance, MAIN_ICON_NAME, IMAGE_ICON,
                                         GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), LR_DEFAULTCOLOR);
@@ -124,7 +118,7 @@ INT_PTR CALLBACK progressDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
     case WM_CLOSE: {
         ProgressWindow* window = (ProgressWindow*)GetWindowLongPtrW(dialog, GWLP_USERDATA);
         if (window) {
-            enterLockOnDialogThread(window);
+            EnterCriticalSection(&window->lock);
             forgetDialog(window, dialog);
             LeaveCriticalSection(&window->lock);
         }
@@ -137,7 +131,7 @@ INT_PTR CALLBACK progressDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
         // or close request can reach a destroyed or reused window.
         ProgressWindow* window = (ProgressWindow*)GetWindowLongPtrW(dialog, GWLP_USERDATA);
         if (window) {
-            enterLockOnDialogThread(window);
+            EnterCriticalSection(&window->lock);
             if (window->dialog == dialog)
                 forgetDialog(window, dialog);
             LeaveCriticalSection(&window->lock);
