@@ -14,3 +14,14 @@ DownloadClient* createDownloadClient(ProgressWindow* window)
     client->stopEvent = CreateEventW(NULL, FALSE, FALSE, NULL);
     return client;
 }
+
+void destroyDownloadClient(DownloadClient* client)
+{
+    if (!client)
+        return;
+    if (client->internetHandle)
+        InternetCloseHandle(client->internetHandle);
+    if (client->stopEvent)
+        CloseHandle(client->stopEvent);
+    freeRecord(client);
+}

@@ -20,3 +20,6 @@ struct DownloadClient {
 // A new client with its internet handle and stop event (either may be null
 // when the system refused it), or null when the record can't be allocated.
 DownloadClient* createDownloadClient(ProgressWindow* window);
+// Closes the internet handle and the stop event and frees the record; only
+// after the worker has ended.
+void destroyDownloadClient(DownloadClient* client);

@@ -29,17 +29,6 @@ int runInstaller(HINSTANCE instance, WorkRoutine workRoutine)
     return result;
 }
 
-static void destroyDownloadClient(DownloadClient* client)
-{
-    if (!client)
-        return;
-    if (client->internetHandle)
-        InternetCloseHandle(client->internetHandle);
-    if (client->stopEvent)
-        CloseHandle(client->stopEvent);
-    freeRecord(client);
-}
-
 void destroySession(InstallSession* session)
 {
     destroyProgressWindow(session->window);
