@@ -7,10 +7,15 @@ include(GoogleTest)
 
 # A test program runs under Wine; its tests are listed when ctest runs, so a
 # build needs no display or Wine prefix.
+#   add_wine_test(target [FIXTURES fixture] sources...)
 function(add_wine_test target)
-  add_executable(${target} ${ARGN})
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "FIXTURES" "")
+  add_executable(${target} ${arg_UNPARSED_ARGUMENTS})
   target_link_libraries(${target} PRIVATE gtest gtest_main)
   target_link_options(${target} PRIVATE ${TEST_LINK_OPTIONS})
-  gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
-    PROPERTIES TIMEOUT 300)
+  set(properties TIMEOUT 300)
+  if(arg_FIXTURES)
+    list(APPEND properties FIXTURES_REQUIRED "${arg_FIXTURES}")
+  endif()
+  gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 PROPERTIES ${properties})
 endfunction()

@@ -1,0 +1,23 @@
+#include "stand_ins/stand_in_log.h"
+
+#include <shlobj.h>
+#include <shlwapi.h>
+
+void appendLogLine(const wchar_t* path, const wchar_t* text)
+{
+    HANDLE log = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_ALWAYS, 0, NULL);
+    if (log == INVALID_HANDLE_VALUE)
+        return;
+    DWORD written;
+    WriteFile(log, text, lstrlenW(text) * sizeof(wchar_t), &written, NULL);
+    WriteFile(log, L"\n", sizeof(wchar_t), &written, NULL);
+    CloseHandle(log);
+}
+
+void managerInstallFolder(wchar_t* folder)
+{
+    if (GetEnvironmentVariableW(L"PMTEST_INSTALL_DIR", folder, MAX_PATH))
+        return;
+    SHGetFolderPathW(NULL, CSIDL_PROGRAM_FILES, NULL, 0, folder);
+    PathAppendW(folder, L"Zemrik Security\\Manager");
+}
