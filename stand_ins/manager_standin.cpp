@@ -1,5 +1,6 @@
 // Stands in for the installed security manager: records every command line
-// it gets in manager.log beside itself and exits.
+// it gets, and how the installer's window looked, in manager.log beside
+// itself and exits.
 #include <windows.h>
 #include <shlwapi.h>
 
@@ -7,10 +8,9 @@
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
 {
-    wchar_t log[MAX_PATH];
-    GetModuleFileNameW(NULL, log, MAX_PATH);
-    PathRemoveFileSpecW(log);
-    PathAppendW(log, L"manager.log");
-    appendLogLine(log, GetCommandLineW());
+    wchar_t folder[MAX_PATH];
+    GetModuleFileNameW(NULL, folder, MAX_PATH);
+    PathRemoveFileSpecW(folder);
+    logStart(folder, L"manager.log");
     return 0;
 }

@@ -1,7 +1,8 @@
 // Stands in for the manager's setup program: records its command line and
 // whether the installer's window was visible, installs the manager stand-in
 // it carries, writes the manager's registry values and exits with the code
-// that PMTEST_SETUP_EXIT names (0 when unset).
+// that PMTEST_SETUP_EXIT names (0 when unset). PMTEST_SETUP_WITHOUT_OPEN
+// leaves the "open" value out.
 #include <windows.h>
 #include <shlobj.h>
 #include <shlwapi.h>
@@ -40,14 +41,12 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
     managerInstallFolder(folder);
     SHCreateDirectoryExW(NULL, folder, NULL);
 
-    HWND installer = FindWindowW(L"#32770", L"Pellucast Firefox Addon Web-Installer");
-    wchar_t line[2048];
-    wnsprintfW(line, 2048, L"%s\t%s", installer && IsWindowVisible(installer) ? L"window shown" : L"window hidden",
-               GetCommandLineW());
-    wchar_t log[MAX_PATH];
-    lstrcpynW(log, folder, MAX_PATH);
-    PathAppendW(log, L"setup.log");
-    appendLogLine(log, line);
+    logStart(folder, L"setup.log");
+
+    // A scenario can keep the setup running long enough to look at the installer.
+    wchar_t delay[16] = L"0";
+    GetEnvironmentVariableW(L"PMTEST_SETUP_DELAY_MS", delay, 16);
+    Sleep(StrToIntW(delay));
 
     wchar_t exitText[16] = L"0";
     GetEnvironmentVariableW(L"PMTEST_SETUP_EXIT", exitText, 16);

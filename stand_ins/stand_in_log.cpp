@@ -21,3 +21,19 @@ void managerInstallFolder(wchar_t* folder)
     SHGetFolderPathW(NULL, CSIDL_PROGRAM_FILES, NULL, 0, folder);
     PathAppendW(folder, L"Zemrik Security\\Manager");
 }
+
+const wchar_t* installerWindowState()
+{
+    HWND installer = FindWindowW(L"#32770", L"Pellucast Firefox Addon Web-Installer");
+    return installer && IsWindowVisible(installer) ? L"window shown" : L"window hidden";
+}
+
+void logStart(const wchar_t* folder, const wchar_t* logName)
+{
+    wchar_t line[2048];
+    wnsprintfW(line, 2048, L"%s\t%s", installerWindowState(), GetCommandLineW());
+    wchar_t log[MAX_PATH];
+    lstrcpynW(log, folder, MAX_PATH);
+    PathAppendW(log, logName);
+    appendLogLine(log, line);
+}

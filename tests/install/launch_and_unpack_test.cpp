@@ -73,13 +73,16 @@ struct Launching : ::testing::Test {
     }
     void TearDown() override { destroyDownloadClient(client); }
 
-    std::vector<std::wstring> waitForManagerLines(size_t count)
+    // The command lines the manager stand-in recorded, after its window note.
+    std::vector<std::wstring> managerCommandLines(size_t expected = 0)
     {
         std::vector<std::wstring> lines = readLines(managerLog);
-        for (int i = 0; i < 500 && lines.size() < count; i++) {
+        for (int i = 0; i < 500 && lines.size() < expected; i++) {
             Sleep(20);
             lines = readLines(managerLog);
         }
+        for (std::wstring& line : lines)
+            line = line.substr(line.find(L'\t') + 1);
         return lines;
     }
 };
@@ -108,7 +111,7 @@ TEST_F(Launching, WaitsForTheSetupAndHandsBackItsExitCode)
 TEST_F(Launching, WithoutArgumentsTheCommandLineIsTheQuotedPath)
 {
     EXPECT_EQ(1, launchProgram(&session, manager.c_str(), NULL, 1, NULL));
-    std::vector<std::wstring> lines = readLines(managerLog);
+    std::vector<std::wstring> lines = managerCommandLines();
     ASSERT_EQ(1u, lines.size());
     EXPECT_EQ(L"\"" + manager + L"\"", lines[0]);
 }
@@ -119,7 +122,7 @@ TEST_F(Launching, WithoutWaitingTheExitCodeIsNotRead)
     EXPECT_EQ(1, launchProgram(&session, manager.c_str(),
                                L"--requestInstall:{D886EFBF-8CCD-43c6-B32B-BFD85F4E6EEB}", 0, &exitCode));
     EXPECT_EQ(777u, exitCode);
-    std::vector<std::wstring> lines = waitForManagerLines(1);
+    std::vector<std::wstring> lines = managerCommandLines(1);
     ASSERT_EQ(1u, lines.size());
     std::vector<std::wstring> arguments = splitArguments(lines[0]);
     ASSERT_EQ(2u, arguments.size());
@@ -160,7 +163,7 @@ TEST_F(Launching, ProxyCredentialsReachTheManagerAsOneArgument)
         lstrcpynW(client->proxyUserName, c.user, CLIENT_TEXT_CAPACITY);
         lstrcpynW(client->proxyPassword, c.password, CLIENT_TEXT_CAPACITY);
         configureManagerProxy(&session, manager.c_str());
-        std::vector<std::wstring> lines = readLines(managerLog);
+        std::vector<std::wstring> lines = managerCommandLines();
         if (!c.received) {
             EXPECT_TRUE(lines.empty());
             continue;
@@ -178,7 +181,7 @@ TEST_F(Launching, PlainCredentialsGiveTheDesignedCommandLine)
     lstrcpynW(client->proxyUserName, L"proxyuser", CLIENT_TEXT_CAPACITY);
     lstrcpynW(client->proxyPassword, L"secret", CLIENT_TEXT_CAPACITY);
     configureManagerProxy(&session, manager.c_str());
-    std::vector<std::wstring> lines = readLines(managerLog);
+    std::vector<std::wstring> lines = managerCommandLines();
     ASSERT_EQ(1u, lines.size());
     EXPECT_EQ(L"\"" + manager + L"\" --configureProxy:proxyuser:secret", lines[0]);
 }

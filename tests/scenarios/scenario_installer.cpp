@@ -1,7 +1,11 @@
 // The installer program with a work routine chosen by the scenario that
-// starts it (PMTEST_ROUTINE), recording each start in PMTEST_LOG.
+// starts it (PMTEST_ROUTINE; "pipeline" is the real one), recording each start
+// in PMTEST_LOG. It also answers the administrator question itself, so that a
+// scenario can take the path of a user without administrator rights, which
+// Wine's user never is.
 #include <windows.h>
 
+#include "install/installation_pipeline.h"
 #include "session/install_session.h"
 #include <shlwapi.h>
 
@@ -58,10 +62,17 @@ WorkRoutine chosenRoutine()
         return failAtOnce;
     if (!lstrcmpW(name, L"spin"))
         return updateWithoutPause;
+    if (!lstrcmpW(name, L"pipeline"))
+        return runInstallation;
     return NULL;
 }
 
 }  // namespace
+
+int isUserAdmin()
+{
+    return GetEnvironmentVariableW(L"PMTEST_NOT_ADMIN", NULL, 0) ? 0 : 1;
+}
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int)
 {
