@@ -3,7 +3,7 @@
 set -e
 packages="cmake g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686
 binutils-mingw-w64-x86-64 wine wine64 xvfb xauth x11-utils openbox imagemagick
-p7zip-full lzma-dev googletest php-cli clang nginx-light"
+p7zip-full lzma-dev googletest php-cli clang libclang-rt-14-dev nginx-light xdotool qemu-user-static"
 missing=""
 for p in $packages; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing="$missing $p"

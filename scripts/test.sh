@@ -12,6 +12,6 @@ cmake -S . -B build/x64 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-x86_64-mingw.cmak
 cmake --build build/x64 -j2
 
 source scripts/wine-env.sh
-wine_env_start "$PWD/build/wineprefix" 91
 trap wine_env_stop EXIT
+wine_env_start "$PWD/build/wineprefix" 91
 ctest --test-dir build/x64 --output-on-failure

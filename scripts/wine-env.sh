@@ -23,7 +23,7 @@ wine_env_start() {
   # A crashing test must fail, not wait for someone to close the crash dialog.
   /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
   # A persistent server makes each program start take milliseconds, not seconds.
-  /usr/lib/wine/wineserver64 -p
+  /usr/lib/wine/wineserver64 -p 2>/dev/null || true
 }
 
 wine_env_stop() {
