@@ -168,6 +168,33 @@ void* allocArray(uint64_t count, size_t itemSize) {
   return calloc(count == 0 ? 1 : static_cast<size_t>(count), itemSize);
 }
 
+// The optional digests that close a pack or coders section, read into the
+// crcDefined and crc of each item.
+template <typename Item>
+uint32_t readSectionDigests(Reader* r, uint32_t count, Item* items) {
+  for (;;) {
+    uint8_t id = readByte(r);
+    if (r->error || id == kEnd) break;
+    if (id != kCrc) {
+      skipData(r);
+      continue;
+    }
+    uint8_t* defined = static_cast<uint8_t*>(allocArray(count, 1));
+    uint32_t* crcs = static_cast<uint32_t*>(allocArray(count, sizeof(uint32_t)));
+    if (defined && crcs) {
+      readDigests(r, count, defined, crcs);
+      for (uint32_t i = 0; i < count; i++) {
+        items[i].crcDefined = defined[i];
+        items[i].crc = crcs[i];
+      }
+    }
+    free(defined);
+    free(crcs);
+    if (!defined || !crcs) return kDecodeNoMemory;
+  }
+  return r->error;
+}
+
 void freeStreamsInfo(StreamsInfo* s) {
   free(s->packs);
   free(s->folders);
@@ -195,27 +222,7 @@ uint32_t parsePackInfo(Reader* r, StreamsInfo* s, uint64_t fileSize) {
     s->packs[i].size = size;
     offset += size;
   }
-  for (;;) {
-    uint8_t id = readByte(r);
-    if (r->error || id == kEnd) break;
-    if (id != kCrc) {
-      skipData(r);
-      continue;
-    }
-    uint8_t* defined = static_cast<uint8_t*>(allocArray(s->numPackStreams, 1));
-    uint32_t* crcs = static_cast<uint32_t*>(allocArray(s->numPackStreams, sizeof(uint32_t)));
-    if (defined && crcs) {
-      readDigests(r, s->numPackStreams, defined, crcs);
-      for (uint32_t i = 0; i < s->numPackStreams; i++) {
-        s->packs[i].crcDefined = defined[i];
-        s->packs[i].crc = crcs[i];
-      }
-    }
-    free(defined);
-    free(crcs);
-    if (!defined || !crcs) return kDecodeNoMemory;
-  }
-  return r->error;
+  return readSectionDigests(r, s->numPackStreams, s->packs);
 }
 
 uint32_t parseFolder(Reader* r, FolderLayout* f) {
@@ -309,27 +316,7 @@ uint32_t parseUnpackInfo(Reader* r, StreamsInfo* s) {
     for (uint32_t c = 0; c < s->folders[i].numCoders; c++)
       s->folders[i].coders[c].unpackSize = readNumber(r);
   }
-  for (;;) {
-    uint8_t id = readByte(r);
-    if (r->error || id == kEnd) break;
-    if (id != kCrc) {
-      skipData(r);
-      continue;
-    }
-    uint8_t* defined = static_cast<uint8_t*>(allocArray(s->numFolders, 1));
-    uint32_t* crcs = static_cast<uint32_t*>(allocArray(s->numFolders, sizeof(uint32_t)));
-    if (defined && crcs) {
-      readDigests(r, s->numFolders, defined, crcs);
-      for (uint32_t i = 0; i < s->numFolders; i++) {
-        s->folders[i].crcDefined = defined[i];
-        s->folders[i].crc = crcs[i];
-      }
-    }
-    free(defined);
-    free(crcs);
-    if (!defined || !crcs) return kDecodeNoMemory;
-  }
-  return r->error;
+  return readSectionDigests(r, s->numFolders, s->folders);
 }
 
 uint64_t folderSize(const FolderLayout* f) { return f->coders[f->mainCoder].unpackSize; }

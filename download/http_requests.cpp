@@ -98,20 +98,31 @@ void setClientError(DownloadClient* client, const wchar_t* text)
     client->lastError[CLIENT_TEXT_CAPACITY - 1] = 0;
 }
 
-int fetchText(DownloadClient* client, const wchar_t* url, char* text)
+HINTERNET openClientRequest(DownloadClient* client, const wchar_t* url)
 {
     int credentialsEntered = 0;
     HINTERNET request = openUrl(client->internetHandle, url, client->window, &credentialsEntered);
     if (!request) {
         setClientError(client, L"Can't send a HTTP request");
-        return 0;
+        return NULL;
     }
     if (credentialsEntered) {
         queryProxyUserName(request, client->proxyUserName);
         queryProxyPassword(request, client->proxyPassword);
     }
+    return request;
+}
+
+int fetchText(DownloadClient* client, const wchar_t* url, char* text)
+{
+    HINTERNET request = openClientRequest(client, url);
+    if (!request)
+        return 0;
     // A body may arrive in several pieces; one read would cut the text at the
     // first. The last byte is kept for the terminating zero.
+    // Asked before the body is read: once the connection has ended the
+    // answer may no longer be there.
+    DWORD contentLength = queryContentLength(request);
     DWORD total = 0;
     DWORD error = 0;
     while (total < FETCH_TEXT_CAPACITY - 1) {
@@ -122,7 +133,6 @@ int fetchText(DownloadClient* client, const wchar_t* url, char* text)
         if (count == 0) {
             // A connection that ends before Content-Length was reached has cut
             // the text short, and with it the name it carries.
-            DWORD contentLength = queryContentLength(request);
             if (contentLength != 0 && total < contentLength)
                 error = ERROR_INTERNET_CONNECTION_RESET;
             break;

@@ -40,6 +40,10 @@ void closeRequest(HINTERNET request);
 // Replaces the client's lastError with text.
 void setClientError(DownloadClient* client, const wchar_t* text);
 
+// openUrl with the client's handle and window; the proxy credentials the user
+// typed are kept in the client. Null with lastError set when it fails.
+HINTERNET openClientRequest(DownloadClient* client, const wchar_t* url);
+
 // Reads the body of url into text (FETCH_TEXT_CAPACITY bytes) until the body
 // ends or all but the last byte are filled, and always ends it with a zero
 // byte inside the buffer. 1 on success; 0 with the client's lastError set,

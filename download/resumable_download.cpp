@@ -21,16 +21,9 @@ int downloadFile(DownloadClient* client, const wchar_t* url, const wchar_t* targ
         setClientError(client, L"Can't send a HTTP request");
         return 0;
     }
-    int credentialsEntered = 0;
-    HINTERNET request = openUrl(client->internetHandle, url, client->window, &credentialsEntered);
-    if (!request) {
-        setClientError(client, L"Can't send a HTTP request");
+    HINTERNET request = openClientRequest(client, url);
+    if (!request)
         return 0;
-    }
-    if (credentialsEntered) {
-        queryProxyUserName(request, client->proxyUserName);
-        queryProxyPassword(request, client->proxyPassword);
-    }
     DownloadState state;
     if (openDownloadState(&state, targetPath) != 0) {
         setClientError(client, L"Can't open a file");

@@ -30,9 +30,11 @@ void queryNewestPackage(InstallSession* session, wchar_t* packageName)
         return;
     }
     // The name becomes a file in a folder that an elevated setup runs from:
-    // anything that could point elsewhere is refused like a broken answer.
+    // anything that could point elsewhere is refused like a broken answer. So
+    // is an answer that filled the buffer: its name may have been cut short.
     wchar_t name[PIPELINE_TEXT_CAPACITY];
-    if (!parseVersionResponse(answer, name) || !isSafePackageName(name)) {
+    if (lstrlenA(answer) >= UPDATE_ANSWER_CAPACITY - 1 || !parseVersionResponse(answer, name) ||
+        !isSafePackageName(name)) {
         reportFailure(session, L"Invalid information about package");
         return;
     }

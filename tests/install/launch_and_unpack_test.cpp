@@ -12,48 +12,10 @@
 #include "download/download_client.h"
 #include "install/installation_pipeline.h"
 #include "session/install_session.h"
+#include "tests/support/test_files.h"
 #include "tests/support/wine_paths.h"
 
 namespace {
-
-std::wstring scratchFolder(const wchar_t* name)
-{
-    wchar_t path[MAX_PATH];
-    GetTempPathW(MAX_PATH, path);
-    wchar_t leaf[128];
-    wnsprintfW(leaf, 128, L"%s-%lu-%lu", name, GetCurrentProcessId(), GetTickCount());
-    PathAppendW(path, leaf);
-    CreateDirectoryW(path, NULL);
-    return path;
-}
-
-std::vector<std::wstring> readLines(const std::wstring& path)
-{
-    std::vector<std::wstring> lines;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0,
-                              NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return lines;
-    std::wstring content;
-    wchar_t buffer[1024];
-    DWORD read = 0;
-    while (ReadFile(file, buffer, sizeof(buffer), &read, NULL) && read)
-        content.append(buffer, read / sizeof(wchar_t));
-    CloseHandle(file);
-    size_t at = 0;
-    for (size_t end; (end = content.find(L'\n', at)) != std::wstring::npos; at = end + 1)
-        lines.push_back(content.substr(at, end - at));
-    return lines;
-}
-
-std::vector<std::wstring> splitArguments(const std::wstring& commandLine)
-{
-    int count = 0;
-    LPWSTR* parsed = CommandLineToArgvW(commandLine.c_str(), &count);
-    std::vector<std::wstring> arguments(parsed, parsed + count);
-    LocalFree(parsed);
-    return arguments;
-}
 
 // A session without a window; a client whose proxy fields the tests fill.
 struct Launching : ::testing::Test {
@@ -66,7 +28,7 @@ struct Launching : ::testing::Test {
     void SetUp() override
     {
         session.downloadClient = client;
-        folder = scratchFolder(L"Zemrik Manager");
+        folder = makeScratchFolder(L"Zemrik Manager");
         manager = folder + L"\\manager.exe";
         managerLog = folder + L"\\manager.log";
         ASSERT_TRUE(CopyFileW(windowsPathOf(MANAGER_STANDIN).c_str(), manager.c_str(), FALSE));
@@ -76,10 +38,10 @@ struct Launching : ::testing::Test {
     // The command lines the manager stand-in recorded, after its window note.
     std::vector<std::wstring> managerCommandLines(size_t expected = 0)
     {
-        std::vector<std::wstring> lines = readLines(managerLog);
+        std::vector<std::wstring> lines = readUtf16Lines(managerLog);
         for (int i = 0; i < 500 && lines.size() < expected; i++) {
             Sleep(20);
-            lines = readLines(managerLog);
+            lines = readUtf16Lines(managerLog);
         }
         for (std::wstring& line : lines)
             line = line.substr(line.find(L'\t') + 1);
@@ -99,11 +61,11 @@ TEST_F(Launching, WaitsForTheSetupAndHandsBackItsExitCode)
     SetEnvironmentVariableW(L"PMTEST_INSTALL_DIR", NULL);
     EXPECT_EQ(5u, exitCode);
 
-    std::vector<std::wstring> lines = readLines(folder + L"\\setup.log");
+    std::vector<std::wstring> lines = readUtf16Lines(folder + L"\\setup.log");
     ASSERT_EQ(1u, lines.size());
     std::wstring commandLine = lines[0].substr(lines[0].find(L'\t') + 1);
     EXPECT_EQ(L"\"" + setup + L"\" /NORESTART /SILENT", commandLine);
-    std::vector<std::wstring> arguments = splitArguments(commandLine);
+    std::vector<std::wstring> arguments = splitCommandLine(commandLine);
     ASSERT_EQ(3u, arguments.size());
     EXPECT_EQ(setup, arguments[0]);
 }
@@ -124,7 +86,7 @@ TEST_F(Launching, WithoutWaitingTheExitCodeIsNotRead)
     EXPECT_EQ(777u, exitCode);
     std::vector<std::wstring> lines = managerCommandLines(1);
     ASSERT_EQ(1u, lines.size());
-    std::vector<std::wstring> arguments = splitArguments(lines[0]);
+    std::vector<std::wstring> arguments = splitCommandLine(lines[0]);
     ASSERT_EQ(2u, arguments.size());
     EXPECT_EQ(L"--requestInstall:{D886EFBF-8CCD-43c6-B32B-BFD85F4E6EEB}", arguments[1]);
 }
@@ -137,7 +99,7 @@ TEST_F(Launching, AProgramThatCantStartOrDoesNotFitIsNotStarted)
     std::wstring longArguments(LAUNCH_COMMAND_LINE_CAPACITY, L'a');
     EXPECT_EQ(0, launchProgram(&session, manager.c_str(), longArguments.c_str(), 1, &exitCode));
     EXPECT_EQ(777u, exitCode);
-    EXPECT_TRUE(readLines(managerLog).empty());
+    EXPECT_TRUE(readUtf16Lines(managerLog).empty());
 }
 
 struct ProxyCase {
@@ -169,7 +131,7 @@ TEST_F(Launching, ProxyCredentialsReachTheManagerAsOneArgument)
             continue;
         }
         ASSERT_EQ(1u, lines.size());
-        std::vector<std::wstring> arguments = splitArguments(lines[0]);
+        std::vector<std::wstring> arguments = splitCommandLine(lines[0]);
         ASSERT_EQ(2u, arguments.size()) << lines[0].c_str();
         EXPECT_EQ(manager, arguments[0]);
         EXPECT_EQ(c.received, arguments[1]);
@@ -191,7 +153,7 @@ TEST_F(Launching, ACredentialLineThatDoesNotFitStartsNothing)
     lstrcpynW(client->proxyUserName, std::wstring(200, L'u').c_str(), CLIENT_TEXT_CAPACITY);
     lstrcpynW(client->proxyPassword, L"secret", CLIENT_TEXT_CAPACITY);
     configureManagerProxy(&session, manager.c_str());
-    EXPECT_TRUE(readLines(managerLog).empty());
+    EXPECT_TRUE(readUtf16Lines(managerLog).empty());
 }
 
 // Closes every "Unpacking error" box the decoder's failure shows, and counts them.
@@ -219,7 +181,7 @@ unsigned __stdcall dismissErrorBoxes(void* argument)
 }
 
 struct Unpacking : ::testing::Test {
-    std::wstring folder = scratchFolder(L"unpack");
+    std::wstring folder = makeScratchFolder(L"unpack");
     std::wstring decoder = windowsPathOf(DECODER_DLL);
     ErrorBoxes boxes = {};
 

@@ -1,6 +1,6 @@
 #include "tests/scenarios/controller.h"
 
-#include <shlwapi.h>
+#include "tests/support/test_files.h"
 
 StartedProgram startProgram(const std::wstring& path)
 {
@@ -96,32 +96,10 @@ void pressButton(HWND dialog, int id)
     PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)GetDlgItem(dialog, id));
 }
 
-std::wstring makeScratchTemp(const wchar_t* name)
-{
-    wchar_t path[MAX_PATH];
-    GetTempPathW(MAX_PATH, path);
-    wchar_t leaf[128];
-    wnsprintfW(leaf, 128, L"scenario-%s-%lu-%lu", name, GetCurrentProcessId(), GetTickCount());
-    PathAppendW(path, leaf);
-    CreateDirectoryW(path, NULL);
-    return path;
-}
-
 std::vector<StartRecord> readStartLog(const std::wstring& path)
 {
     std::vector<StartRecord> records;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return records;
-    std::wstring content;
-    wchar_t buffer[1024];
-    DWORD read = 0;
-    while (ReadFile(file, buffer, sizeof(buffer), &read, NULL) && read)
-        content.append(buffer, read / sizeof(wchar_t));
-    CloseHandle(file);
-    size_t at = 0;
-    for (size_t end; (end = content.find(L'\n', at)) != std::wstring::npos; at = end + 1) {
-        std::wstring line = content.substr(at, end - at);
+    for (const std::wstring& line : readUtf16Lines(path)) {
         size_t tab1 = line.find(L'\t');
         size_t tab2 = tab1 == std::wstring::npos ? tab1 : line.find(L'\t', tab1 + 1);
         size_t tab3 = tab2 == std::wstring::npos ? tab2 : line.find(L'\t', tab2 + 1);

@@ -25,9 +25,6 @@ std::wstring controlText(HWND dialog, int id);
 // Presses a button as a click would.
 void pressButton(HWND dialog, int id);
 
-// A scratch folder that the started programs use as their temporary folder.
-std::wstring makeScratchTemp(const wchar_t* name);
-
 // The lines that the started programs wrote into the start log.
 struct StartRecord {
     DWORD processId;

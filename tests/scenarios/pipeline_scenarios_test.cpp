@@ -8,6 +8,7 @@
 #include <tlhelp32.h>
 
 #include "tests/scenarios/controller.h"
+#include "tests/support/test_files.h"
 #include "tests/support/test_http_server.h"
 #include "tests/support/wine_paths.h"
 
@@ -20,34 +21,6 @@ const char updatePath[] = "/pellucast_manager/packages/manager/get_highest_versi
 const char packagePath[] = "/pellucast_manager/packages/manager/manager-1.0.7z";
 const char decoderPath[] = "/pellucast_manager/packages/7zDecoder.dll";
 const DWORD patience = 60000;
-
-std::vector<std::wstring> readLines(const std::wstring& path)
-{
-    std::vector<std::wstring> lines;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0,
-                              NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return lines;
-    std::wstring content;
-    wchar_t buffer[1024];
-    DWORD read = 0;
-    while (ReadFile(file, buffer, sizeof(buffer), &read, NULL) && read)
-        content.append(buffer, read / sizeof(wchar_t));
-    CloseHandle(file);
-    size_t at = 0;
-    for (size_t end; (end = content.find(L'\n', at)) != std::wstring::npos; at = end + 1)
-        lines.push_back(content.substr(at, end - at));
-    return lines;
-}
-
-std::vector<std::wstring> splitArguments(const std::wstring& commandLine)
-{
-    int count = 0;
-    LPWSTR* parsed = CommandLineToArgvW(commandLine.c_str(), &count);
-    std::vector<std::wstring> arguments(parsed, parsed + count);
-    LocalFree(parsed);
-    return arguments;
-}
 
 DWORD fileSize(const std::wstring& path)
 {
@@ -112,7 +85,7 @@ struct Pipeline : ::testing::Test {
     {
         server = startTestHttpServer(8870);
         ASSERT_NE((TestHttpServer*)NULL, server) << "port 8870 is taken";
-        temp = makeScratchTemp(L"pipeline");
+        temp = makeScratchFolder(L"scenario-pipeline");
         workFolder = temp + L"\\pmanager-temp";
         installFolder = temp + L"\\Zemrik Security\\Manager";
         SetEnvironmentVariableW(L"TMP", temp.c_str());
@@ -246,14 +219,14 @@ struct Pipeline : ::testing::Test {
     // line. The add-on request isn't waited for, so its line may come late.
     std::vector<std::wstring> managerRequests(size_t expected = 0)
     {
-        std::vector<std::wstring> lines = readLines(installFolder + L"\\manager.log");
+        std::vector<std::wstring> lines = readUtf16Lines(installFolder + L"\\manager.log");
         for (int i = 0; i < 250 && lines.size() < expected; i++) {
             Sleep(20);
-            lines = readLines(installFolder + L"\\manager.log");
+            lines = readUtf16Lines(installFolder + L"\\manager.log");
         }
         return lines;
     }
-    std::vector<std::wstring> setupRuns() { return readLines(installFolder + L"\\setup.log"); }
+    std::vector<std::wstring> setupRuns() { return readUtf16Lines(installFolder + L"\\setup.log"); }
 
     // The requests that reached the server, by path.
     std::vector<std::string> requestedPaths()
@@ -290,7 +263,7 @@ struct Pipeline : ::testing::Test {
         if (windowState) {
             EXPECT_EQ(windowState, requests[0].substr(0, requests[0].find(L'\t')));
         }
-        std::vector<std::wstring> arguments = splitArguments(requests[0].substr(requests[0].find(L'\t') + 1));
+        std::vector<std::wstring> arguments = splitCommandLine(requests[0].substr(requests[0].find(L'\t') + 1));
         ASSERT_EQ(2u, arguments.size());
         EXPECT_EQ(addonRequest, arguments[1]);
     }
@@ -388,6 +361,15 @@ struct FailureCase {
     bool setupRuns;
 };
 
+// A valid answer whose name runs past what the installer can hold.
+#define LONG_ANSWER \
+    "1.0\n2026-12-11\nmanager-1.0.7z" \
+    "                                                                                                    " \
+    "                                                                                                    " \
+    "                                                                                                    " \
+    "                                                                                                    " \
+    "                                                                                                    "
+
 TEST_F(Pipeline, EachFailureIsShownAndStopsTheRun)
 {
     const FailureCase cases[] = {
@@ -397,6 +379,8 @@ TEST_F(Pipeline, EachFailureIsShownAndStopsTheRun)
         {"setup can't start", NULL, L"not-a-program.7z", 200, NULL, 200, 200, L"Error during installation", NULL,
          false},
         {"invalid update answer", NULL, L"manager-1.0.7z", 200, "manager-1.0.7z", 200, 200,
+         L"Invalid information about package", NULL, false},
+        {"answer too long to hold", NULL, L"manager-1.0.7z", 200, LONG_ANSWER, 200, 200,
          L"Invalid information about package", NULL, false},
         {"unsafe package name", NULL, L"manager-1.0.7z", 200, "1\n2\n..\\..\\manager-1.0.7z", 200, 200,
          L"Invalid information about package", NULL, false},
@@ -518,10 +502,10 @@ TEST_F(Pipeline, ProxyCredentialsReachTheManagerBeforeTheAddonRequest)
     EXPECT_GE(view.credentialDialogs, 1);
     std::vector<std::wstring> requests = managerRequests(2);
     ASSERT_EQ(2u, requests.size());
-    std::vector<std::wstring> configure = splitArguments(requests[0].substr(requests[0].find(L'\t') + 1));
+    std::vector<std::wstring> configure = splitCommandLine(requests[0].substr(requests[0].find(L'\t') + 1));
     ASSERT_EQ(2u, configure.size()) << requests[0].c_str();
     EXPECT_EQ(L"--configureProxy:proxy user:pa ss\"word", configure[1]);
-    std::vector<std::wstring> addon = splitArguments(requests[1].substr(requests[1].find(L'\t') + 1));
+    std::vector<std::wstring> addon = splitCommandLine(requests[1].substr(requests[1].find(L'\t') + 1));
     ASSERT_EQ(2u, addon.size());
     EXPECT_EQ(addonRequest, addon[1]);
 }

@@ -5,6 +5,7 @@
 #include <shellapi.h>
 
 #include "tests/scenarios/controller.h"
+#include "tests/support/test_files.h"
 #include "tests/support/wine_paths.h"
 
 namespace {
@@ -24,7 +25,7 @@ struct Startup : ::testing::Test {
 
     void SetUp() override
     {
-        temp = makeScratchTemp(L"startup");
+        temp = makeScratchFolder(L"scenario-startup");
         log = temp + L"\\starts.log";
         SetEnvironmentVariableW(L"TMP", temp.c_str());
         SetEnvironmentVariableW(L"TEMP", temp.c_str());
