@@ -9,15 +9,6 @@
 #include "session/install_session.h"
 #include "ui/progress_window.h"
 
-void reportDownloadFailure(InstallSession* session)
-{
-    wchar_t message[PIPELINE_TEXT_CAPACITY] = L"";
-    // The message is shown, not used as a name: cutting it short is harmless.
-    lstrcpynW(message, session->downloadClient->lastError, PIPELINE_TEXT_CAPACITY);
-    StrNCatW(message, L"\nDownload failed", PIPELINE_TEXT_CAPACITY - lstrlenW(message));
-    reportFailure(session, message);
-}
-
 void queryNewestPackage(InstallSession* session, wchar_t* packageName)
 {
     wchar_t url[PACKAGE_SERVER_URL_CAPACITY] = L"";
