@@ -16,7 +16,7 @@ wine_env_start() {
   openbox >/dev/null 2>&1 &
   WINE_ENV_WM=$!
   # A server left behind for this prefix would refuse to become persistent.
-  /usr/lib/wine/wineserver64 -k >/dev/null 2>&1
+  /usr/lib/wine/wineserver64 -k >/dev/null 2>&1 || true
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     mkdir -p "$WINEPREFIX"
     /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1
@@ -30,7 +30,7 @@ wine_env_start() {
 }
 
 wine_env_stop() {
-  /usr/lib/wine/wineserver64 -k >/dev/null 2>&1
+  /usr/lib/wine/wineserver64 -k >/dev/null 2>&1 || true
   [ -n "${WINE_ENV_WM:-}" ] && kill "$WINE_ENV_WM" 2>/dev/null
   [ -n "${WINE_ENV_XVFB:-}" ] && kill "$WINE_ENV_XVFB" 2>/dev/null
   wait 2>/dev/null
