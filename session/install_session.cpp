@@ -146,6 +146,12 @@ unsigned __stdcall workerThreadMain(void* argument)
     InstallSession* session = (InstallSession*)argument;
     // Gives the dialog time to store its handle before the first update.
     Sleep(100);
+    // On a busy machine the dialog can take longer than that; an update made
+    // before it has its handle is lost, and a lost close request would leave
+    // the window open for good. The dialog's end requests the stop, so this
+    // never waits past it.
+    while (!getWindowHandle(session->window) && !session->stopRequested)
+        Sleep(10);
     if (session->workRoutine)
         session->workRoutine(session);
     if (!session->failureShown) {

@@ -4,8 +4,11 @@
 #include <shlwapi.h>
 #include <string>
 
+#include <process.h>
+
 #include "download/download_client.h"
 #include "session/install_session.h"
+#include "tests/support/dialog_host.h"
 #include "ui/progress_window.h"
 
 namespace {
@@ -136,6 +139,39 @@ TEST_F(StopSignal, FailureReportBeforeTheDialogRecordsTheBusyBar)
     reportFailure(&session, L"Installation was canceled");
     EXPECT_EQ(1, session.failureShown);
     EXPECT_EQ(-1, window->lastProgress);
+}
+
+void reportProgress(InstallSession* session)
+{
+    setProgress(session->window, 42);
+}
+
+TEST_F(StopSignal, AWorkerWaitsForADialogThatComesLate)
+{
+    session.workRoutine = reportProgress;
+    HANDLE worker = (HANDLE)_beginthreadex(NULL, 0, workerThreadMain, &session, 0, NULL);
+    // Well past the worker's own pause: nothing may have been done yet.
+    Sleep(500);
+    EXPECT_EQ((DWORD)WAIT_TIMEOUT, WaitForSingleObject(worker, 0));
+    EXPECT_EQ(0, window->lastProgress);
+
+    DialogHost host;
+    ASSERT_TRUE(startDialogHost(&host, window));
+    // The update reaches the late dialog, and its close request ends it.
+    ASSERT_TRUE(joinDialogHost(&host, 10000));
+    EXPECT_EQ(IDCANCEL, host.result);
+    EXPECT_EQ(1, host.log.positionsSet);
+    EXPECT_EQ((DWORD)WAIT_OBJECT_0, WaitForSingleObject(worker, 10000));
+    CloseHandle(worker);
+}
+
+TEST_F(StopSignal, AWorkerWhoseDialogNeverCameEndsWithTheStop)
+{
+    HANDLE worker = (HANDLE)_beginthreadex(NULL, 0, workerThreadMain, &session, 0, NULL);
+    Sleep(200);
+    requestStop(&session);
+    EXPECT_EQ((DWORD)WAIT_OBJECT_0, WaitForSingleObject(worker, 10000));
+    CloseHandle(worker);
 }
 
 }  // namespace
