@@ -31,8 +31,8 @@ wine_env_start() {
 
 wine_env_stop() {
   /usr/lib/wine/wineserver64 -k >/dev/null 2>&1 || true
-  [ -n "${WINE_ENV_WM:-}" ] && kill "$WINE_ENV_WM" 2>/dev/null
-  [ -n "${WINE_ENV_XVFB:-}" ] && kill "$WINE_ENV_XVFB" 2>/dev/null
-  wait 2>/dev/null
+  if [ -n "${WINE_ENV_WM:-}" ]; then kill "$WINE_ENV_WM" 2>/dev/null || true; fi
+  if [ -n "${WINE_ENV_XVFB:-}" ]; then kill "$WINE_ENV_XVFB" 2>/dev/null || true; fi
+  wait 2>/dev/null || true
   return 0
 }
